@@ -1,0 +1,22 @@
+# Writes a C++ header that holds files as byte arrays, so that the window is
+# built from the resource script and icon without reading them at run time.
+# Use: cmake -DOUTPUT=header -DFILES="name=path|name=path" -P EmbedResources.cmake
+set(text "// Generated from the resource script and icon at build time. Do not edit.\n#pragma once\n\n")
+string(APPEND text "#include <cstddef>\n\nnamespace marlet::embedded {\n")
+string(REPLACE "|" ";" entries "${FILES}")
+foreach(entry ${entries})
+  string(REPLACE "=" ";" parts "${entry}")
+  list(GET parts 0 name)
+  list(GET parts 1 path)
+  file(READ "${path}" hex HEX)
+  string(LENGTH "${hex}" hex_length)
+  math(EXPR size "${hex_length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){24})" "\\1\n    " bytes "${bytes}")
+  string(APPEND text "\ninline constexpr unsigned char ${name}[] = {\n    ${bytes}0x00};\n")
+  string(APPEND text "inline constexpr std::size_t ${name}Size = ${size};\n")
+endforeach()
+string(APPEND text "\n} // namespace marlet::embedded\n")
+file(WRITE "${OUTPUT}.tmp" "${text}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")

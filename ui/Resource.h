@@ -1,0 +1,25 @@
+// Ids shared by the dialog templates and the code.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_DOWNLOAD_DIALOG 102
+#define IDR_MAINFRAME 128
+
+#define IDC_PORT 1000
+#define IDC_SELECT_FILE 1003
+#define IDC_GET_PRINTER_INFO 1004
+#define IDC_BOOT_LOADER_REV 1005
+#define IDC_FIRMWARE_REV 1006
+#define IDC_FLASH_ID 1007
+#define IDC_FILE_NAME 1009
+#define IDC_DOWNLOAD_NOW 1010
+#define IDC_STATUS 1011
+#define IDC_ABORT_DOWNLOAD 1012
+#define IDC_SPEED 1013
+#define IDC_SPEED_LABEL 1014
+#define IDC_HELP_TEXT 1015
+
+#define IDM_ABOUTBOX 16
+#define IDM_NO_MESSAGES 101
+#define IDM_XON_XOFF 103
