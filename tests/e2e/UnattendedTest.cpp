@@ -9,6 +9,7 @@
 #include <pty.h>
 #include <sstream>
 #include <termios.h>
+#include <thread>
 
 namespace marlet::test {
 namespace {
@@ -132,6 +133,30 @@ TEST(Unattended, OptionsRunInTheirPassesWhateverTheirPlaces)
     EXPECT_EQ(summary.at("bytes received"), "14"); // exactly the reset sequence, then nothing
     EXPECT_EQ(summary.at("resets"), "1");
     EXPECT_EQ(summary.at("image bytes"), "0");
+}
+
+TEST(Unattended, FirstInterruptDuringATransferAbortsIt)
+{
+    // A printer on a serial line that reads slowly, so the transfer takes a while.
+    TempDir simDir;
+    const std::string link = (simDir.Path() / "ttySIM").string();
+    SimProcess sim({"--pty", link, "--slow", "8000"}, simDir.Path() / "sim.log");
+    ASSERT_EQ(sim.ReadLine().rfind("pty ", 0), 0u);
+    TempDir home;
+    Seed(home, "", "\"COM5\"=\"" + link + "\"\n");
+    const ProgramResult run = RunDownloader(
+        home.Path(), {"-port:COM5", "-readfile:" + kSamples + "FW2207_218.bot", "-s", "-flash", "-exit"},
+        120000, {}, [&](pid_t pid) {
+            // Wait until the transfer runs, then interrupt once.
+            const auto errors = home.Path() / "stderr.txt";
+            for (int i = 0; i < 400 && ReadFileBytes(errors).find("% Complete") == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::kill(pid, SIGINT);
+        });
+    EXPECT_EQ(run.status, 0) << run.errors;
+    EXPECT_NE(run.errors.find("Flash Update ABORTED."), std::string::npos) << run.errors;
+    EXPECT_LT(std::stoul(Summary(sim.Stop()).at("image bytes")), 65536u);
+    EXPECT_TRUE(Stored(home, "DLFileName")); // an orderly end: the settings are written
 }
 
 TEST(Unattended, MessagesOfFirstPassActionsAndQuietOptions)

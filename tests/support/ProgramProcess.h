@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -22,8 +23,10 @@ struct ProgramResult {
     std::string errors; // what it wrote on standard error
 };
 
+// while runs in the test once the program has started (to signal it, say).
 inline ProgramResult RunDownloader(const std::filesystem::path& home, const std::vector<std::string>& args,
-                                   int timeoutMs = 120000, const std::filesystem::path& workDir = {})
+                                   int timeoutMs = 120000, const std::filesystem::path& workDir = {},
+                                   const std::function<void(pid_t)>& whileRunning = {})
 {
     const std::filesystem::path errPath = home / "stderr.txt";
     const pid_t pid = ::fork();
@@ -49,6 +52,8 @@ inline ProgramResult RunDownloader(const std::filesystem::path& home, const std:
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
+    if (whileRunning)
+        whileRunning(pid);
     ProgramResult result;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int wstatus = 0;
