@@ -3,8 +3,8 @@
 // application object). An orderly exit destroys them in reverse order, so the
 // main dialog's destructor writes the settings on every ending.
 #include "app/DownloadApp.h"
+#include "app/NativeServices.h"
 #include "framework/choose/Choose.h"
-#include "platform/posix/PosixPlatform.h"
 #include "ui/DownloadDlg.h"
 #include "ui/Resource.h"
 
@@ -16,7 +16,7 @@ int main(int argc, char** argv)
     using namespace marlet;
     SetCommandLine(std::vector<std::string>(argv, argv + argc));
 
-    static PosixPlatform services(PosixPlatform::DefaultStorePath());
+    static NativeServices services;
     static std::unique_ptr<WindowSystem> windows = CreateWindowSystem(argc, argv, IDC_STATUS);
     SetWindowSystem(windows.get());
 

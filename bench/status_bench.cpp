@@ -3,6 +3,7 @@
 // the median, mean and 99th percentile printed, and a whole-window repaint for
 // comparison. Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 #include "app/ProcessValues.h"
+#include "framework/qt/QtControls.h"
 #include "framework/qt/QtWindows.h"
 #include "platform/fake/FakeClock.h"
 #include "platform/fake/FakeCommDevice.h"
@@ -59,7 +60,8 @@ template <typename Write> std::vector<double> Time(int count, Write write)
 std::string ProgressText(int i, int count)
 {
     const int percent = std::min(100, i * 100 / count + 1);
-    return "Flash Update In Progress, " + std::to_string(percent) + "% Complete \r\n" + std::string(size_t(percent), '*');
+    return "Flash Update In Progress, " + std::to_string(percent) + "% Complete \r\n" +
+           std::string(size_t(percent), '*');
 }
 
 } // namespace
@@ -87,11 +89,15 @@ int main(int argc, char** argv)
     CDownloadDlg dialog(platform);
 
     Figures status, whole;
+    int statusPaints = 0;
     windows.SetShownHook([&](CDialog& shown, QWidget& widget) {
         QTimer::singleShot(0, &widget, [&] {
             QtDialogWindow* window = windows.ActiveWindow();
             QCoreApplication::processEvents(); // the first paint of the window
+            qtui::PaintWatcher watcher([&](QObject*) { ++statusPaints; });
+            window->ControlWidget(IDC_STATUS)->installEventFilter(&watcher);
             status = Summarise(Time(kWrites, [&](int i) { dialog.SetStatusRaw(ProgressText(i, kWrites)); }));
+            window->ControlWidget(IDC_STATUS)->removeEventFilter(&watcher);
             whole = Summarise(Time(kWrites / 10, [&](int) { widget.repaint(); }));
             window->Dispatch([&] { shown.EndDialog(IDCANCEL); });
         });
@@ -100,6 +106,7 @@ int main(int argc, char** argv)
 
     std::printf("status write with immediate repaint, %d writes: median %.1f us, mean %.1f us, p99 %.1f us\n",
                 kWrites, status.median, status.mean, status.p99);
+    std::printf("status box painted %d times for %d writes\n", statusPaints, kWrites);
     std::printf("whole-window repaint, for comparison: median %.1f us\n", whole.median);
     std::printf("platform: %s\n", QGuiApplication::platformName().toLocal8Bit().constData());
     SetWindowSystem(nullptr);

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev
   clang-format
   xvfb xauth fonts-wine fonts-liberation fonts-dejavu-core
+  xdotool x11-utils
 )
 
 missing=()

@@ -39,7 +39,8 @@ void InstallSelfGrab(QtWindowSystem& system, const QString& folder)
     system.SetShownHook([&system, folder](CDialog& dialog, QWidget& widget) {
         QTimer::singleShot(200, &widget, [&system, &dialog, &widget, folder] {
             const bool main = dialog.TemplateId() == IDD_DOWNLOAD_DIALOG;
-            widget.grab().save(folder + (main ? QStringLiteral("/main-window.png") : QStringLiteral("/about-box.png")));
+            widget.grab().save(
+                folder + (main ? QStringLiteral("/main-window.png") : QStringLiteral("/about-box.png")));
             QtDialogWindow* window = system.ActiveWindow();
             if (window == nullptr)
                 return;
@@ -62,7 +63,8 @@ std::unique_ptr<WindowSystem> CreateWindowSystem(int& argc, char** argv, int sta
     // Qt ends the process when no platform of its list opens: end the list
     // with one that always does, and take landing there as "no display".
     if (!offscreen) {
-        std::string platforms = requested.empty() ? (IsSet("WAYLAND_DISPLAY") ? "wayland;xcb" : "xcb") : requested;
+        std::string platforms =
+            requested.empty() ? (IsSet("WAYLAND_DISPLAY") ? "wayland;xcb" : "xcb") : requested;
         setenv("QT_QPA_PLATFORM", (platforms + ";offscreen").c_str(), 1);
     }
     // Qt sees only the program's name: the arguments are the program's own options.

@@ -58,8 +58,8 @@ bool QtWindowSystem::CommConfigDialog(const std::string& device, WindowHandle ow
     auto* speed = new QComboBox(&dialog);
     speed->setEditable(true);
     speed->setValidator(new QIntValidator(1, 4000000, speed));
-    for (int rate : {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 230400, 460800,
-                     921600})
+    for (int rate :
+         {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 57600, 115200, 230400, 460800, 921600})
         speed->addItem(QString::number(rate));
     speed->setEditText(QString::number(config.dcb.BaudRate));
 

@@ -249,6 +249,13 @@ void TrackBar::timerEvent(QTimerEvent* event)
     QSlider::timerEvent(event);
 }
 
+bool PaintWatcher::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Paint)
+        painted_(watched);
+    return false;
+}
+
 GroupFrame::GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), title_(title)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -275,13 +282,17 @@ void GroupFrame::paintEvent(QPaintEvent*)
     if (shown.isEmpty())
         return;
     const int left = metrics.horizontalAdvance(QLatin1Char('x')) + 2;
-    const QRect title(left, 0, std::min(metrics.horizontalAdvance(shown) + 4, width() - left - 2), metrics.height());
+    const QRect title(left, 0, std::min(metrics.horizontalAdvance(shown) + 4, width() - left - 2),
+                      metrics.height());
     painter.fillRect(title, palette().color(QPalette::Window));
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    painter.drawText(title.adjusted(2, 0, 0, 0), int(Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine), shown);
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.drawText(title.adjusted(2, 0, 0, 0), int(Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine),
+                     shown);
 }
 
-AlignedTextBox::AlignedTextBox(Qt::Alignment alignment, QWidget* parent) : QWidget(parent), alignment_(alignment)
+AlignedTextBox::AlignedTextBox(Qt::Alignment alignment, QWidget* parent)
+    : QWidget(parent), alignment_(alignment)
 {
     // It paints its whole area itself, so a repaint need not paint the dialog beneath it.
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -111,6 +111,18 @@ private:
     QString title_;
 };
 
+// Tells of each paint event of the widgets it watches.
+class PaintWatcher : public QObject {
+public:
+    explicit PaintWatcher(std::function<void(QObject*)> painted) : painted_(std::move(painted)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::function<void(QObject*)> painted_;
+};
+
 // One control of a dialog and its widget.
 struct ControlView {
     rc::Control layout;
@@ -123,6 +135,7 @@ struct ControlView {
     AlignedTextBox* aligned = nullptr;
     QComboBox* combo = nullptr;
     TrackBar* slider = nullptr;
+    bool changed = false; // its content changed and it has not been painted since
 };
 
 } // namespace marlet::qtui

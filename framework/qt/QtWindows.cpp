@@ -58,13 +58,18 @@ const char* const kWineSansSerif = "/usr/share/wine/fonts/ms_sans_serif.ttf";
 // ---------------------------------------------------------------------------
 // QtDialogWindow
 
-QtDialogWindow::QtDialogWindow(QtWindowSystem& system, CDialog& dialog, const rc::Dialog& layout, QWidget* owner)
+QtDialogWindow::QtDialogWindow(QtWindowSystem& system, CDialog& dialog, const rc::Dialog& layout,
+                               QWidget* owner)
     : system_(system), dialog_(dialog), layout_(layout)
 {
     Build(owner);
 }
 
-QtDialogWindow::~QtDialogWindow() = default;
+QtDialogWindow::~QtDialogWindow()
+{
+    // The widgets go before the watcher that knows them.
+    widget_.reset();
+}
 
 QWidget* QtDialogWindow::Widget() const { return widget_.get(); }
 
@@ -114,139 +119,19 @@ void QtDialogWindow::Build(QWidget* owner)
                          [this] { ShowSystemMenu(widget_->mapToGlobal(QPoint(0, 0))); });
     }
 
-    std::vector<QWidget*> groups;
+    paintWatcher_ = std::make_unique<qtui::PaintWatcher>([this](QObject* painted) {
+        auto found = byWidget_.find(painted);
+        if (found != byWidget_.end())
+            found->second->changed = false;
+    });
     for (const rc::Control& c : layout_.controls) {
         auto view = std::make_unique<ControlView>();
         view->layout = c;
-        const int id = c.id;
-        const QString text = ToQt(c.text);
         QRect rect(px(c.x), py(c.y), px(c.cx), py(c.cy));
-        QWidget* w = nullptr;
         bool focusable = false;
-        switch (c.kind) {
-        case Kind::Static: {
-            auto* label = new QLabel(widget_.get());
-            label->setTextFormat(Qt::PlainText);
-            label->setText((c.style & SS_NOPREFIX) != 0 ? text : qtui::WithoutPrefix(text));
-            const uint32_t type = c.style & SS_TYPEMASK;
-            const Qt::Alignment align = type == SS_CENTER  ? Qt::AlignHCenter
-                                        : type == SS_RIGHT ? Qt::AlignRight
-                                                           : Qt::AlignLeft;
-            label->setAlignment(align | Qt::AlignTop);
-            label->setWordWrap(type != SS_LEFTNOWORDWRAP);
-            view->label = label;
-            w = label;
-            break;
-        }
-        case Kind::Icon: {
-            // An icon control takes the size of the platform's icons.
-            auto* label = new QLabel(widget_.get());
-            label->setPixmap(system_.Icon(std::atoi(c.text.c_str())).pixmap(32, 32));
-            rect.setSize(QSize(32, 32));
-            view->label = label;
-            w = label;
-            break;
-        }
-        case Kind::Button: {
-            auto* button = new QPushButton(text, widget_.get());
-            button->setAutoDefault(false);
-            button->setDefault((c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
-            QObject::connect(button, &QPushButton::clicked, widget_.get(), [this, id] { UserCommand(id); });
-            view->button = button;
-            w = button;
-            focusable = true;
-            break;
-        }
-        case Kind::GroupBox: {
-            auto* group = new qtui::GroupFrame(text, widget_.get());
-            groups.push_back(group);
-            view->group = group;
-            w = group;
-            break;
-        }
-        case Kind::Edit: {
-            const uint32_t align = c.style & (ES_CENTER | ES_RIGHT);
-            const Qt::Alignment horizontal = align == ES_CENTER  ? Qt::AlignHCenter
-                                             : align == ES_RIGHT ? Qt::AlignRight
-                                                                 : Qt::AlignLeft;
-            if ((c.style & ES_MULTILINE) != 0 && (c.style & ES_READONLY) != 0 && align != 0) {
-                // The status box: centred lines, repainted at every write.
-                auto* box = new qtui::AlignedTextBox(horizontal, widget_.get());
-                view->aligned = box;
-                w = box;
-            } else if ((c.style & ES_MULTILINE) != 0) {
-                auto* edit = new QPlainTextEdit(widget_.get());
-                edit->setReadOnly((c.style & ES_READONLY) != 0);
-                if ((c.style & ES_READONLY) != 0)
-                    edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-                edit->setLineWrapMode((c.style & ES_AUTOHSCROLL) != 0 ? QPlainTextEdit::NoWrap
-                                                                      : QPlainTextEdit::WidgetWidth);
-                edit->setHorizontalScrollBarPolicy((c.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
-                                                                               : Qt::ScrollBarAlwaysOff);
-                edit->setVerticalScrollBarPolicy((c.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded
-                                                                             : Qt::ScrollBarAlwaysOff);
-                if ((c.style & WS_BORDER) == 0)
-                    edit->setFrameStyle(QFrame::NoFrame);
-                QObject::connect(edit, &QPlainTextEdit::textChanged, widget_.get(), [this, id, edit] {
-                    if (!edit->signalsBlocked())
-                        UserEditedText(id, FromQt(edit->toPlainText()));
-                });
-                view->text = edit;
-                w = edit;
-            } else {
-                auto* edit = new QLineEdit(widget_.get());
-                edit->setAlignment(horizontal | Qt::AlignVCenter);
-                edit->setReadOnly((c.style & ES_READONLY) != 0);
-                edit->setFrame((c.style & WS_BORDER) != 0);
-                QObject::connect(edit, &QLineEdit::textEdited, widget_.get(),
-                                 [this, id](const QString& typed) { UserEditedText(id, FromQt(typed)); });
-                view->line = edit;
-                w = edit;
-            }
-            focusable = true;
-            break;
-        }
-        case Kind::ComboBox: {
-            auto* combo = new QComboBox(widget_.get());
-            combo->setEditable((c.style & CBS_DROPDOWNLIST) != CBS_DROPDOWNLIST);
-            combo->setInsertPolicy(QComboBox::NoInsert);
-            if (combo->isEditable())
-                combo->setCompleter(nullptr); // the platform's combo box does not complete as one types
-            // In a template a combo box's height is that of its dropped list.
-            const int listHeight = rect.height();
-            rect.setHeight(std::min(combo->sizeHint().height(), listHeight));
-            const int itemHeight = std::max(1, QFontMetrics(font).height());
-            combo->setMaxVisibleItems(std::max(1, (listHeight - rect.height()) / itemHeight));
-            QObject::connect(combo, &QComboBox::editTextChanged, widget_.get(), [this, id](const QString& typed) {
-                UserEditedText(id, FromQt(typed));
-            });
-            QObject::connect(combo, &QComboBox::activated, widget_.get(),
-                             [this, id](int index) { UserSelected(id, index); });
-            view->combo = combo;
-            w = combo;
-            focusable = true;
-            break;
-        }
-        case Kind::Slider: {
-            const Qt::Orientation orientation = (c.style & TBS_VERT) != 0 ? Qt::Vertical : Qt::Horizontal;
-            auto* slider = new qtui::TrackBar(orientation, widget_.get(), [this, id](int code, int position) {
-                UserScrolled(id, code, position);
-            });
-            slider->setTickPosition((c.style & TBS_NOTICKS) != 0 ? QSlider::NoTicks : QSlider::TicksBelow);
-            slider->setRange(0, 100);
-            slider->setPageStep(20);
-            slider->setTickInterval((c.style & TBS_AUTOTICKS) != 0 ? 1 : 100);
-            view->slider = slider;
-            w = slider;
-            focusable = true;
-            break;
-        }
-        case Kind::Other:
-            w = new QWidget(widget_.get());
-            break;
-        }
+        QWidget* w = CreateControl(*view, font, rect, focusable);
         w->setGeometry(rect);
-        w->setProperty("controlId", id);
+        w->setProperty("controlId", c.id);
         if ((c.style & WS_TABSTOP) != 0)
             w->setFocusPolicy(Qt::StrongFocus);
         else
@@ -256,18 +141,156 @@ void QtDialogWindow::Build(QWidget* owner)
         if ((c.style & WS_VISIBLE) == 0)
             w->hide();
         view->widget = w;
-        if (id != -1 && views_.count(id) == 0) {
-            Control& model = controls[id];
+        byWidget_[w] = view.get();
+        w->installEventFilter(paintWatcher_.get());
+        if (c.id != -1 && views_.count(c.id) == 0) {
+            Control& model = controls[c.id];
             model.text = c.text;
             model.enabled = (c.style & WS_DISABLED) == 0;
-            views_[id] = std::move(view);
+            views_[c.id] = std::move(view);
         } else {
-            views_[-1000 - int(views_.size())] = std::move(view); // kept for its layout; not addressable
+            unnamed_.push_back(std::move(view)); // static texts and frames: not addressed by id
         }
     }
     // Group boxes lie under the controls they frame, so those take the clicks.
-    for (QWidget* group : groups)
-        group->lower();
+    for (const auto& view : unnamed_) {
+        if (view->group)
+            view->group->lower();
+    }
+    for (const auto& [id, view] : views_) {
+        if (view->group)
+            view->group->lower();
+    }
+}
+
+QWidget* QtDialogWindow::CreateControl(ControlView& control, const QFont& font, QRect& rect, bool& focusable)
+{
+    using namespace rc;
+    const rc::Control& c = control.layout;
+    const int id = c.id;
+    const QString text = ToQt(c.text);
+    QWidget* w = nullptr;
+    switch (c.kind) {
+    case Kind::Static: {
+        auto* label = new QLabel(widget_.get());
+        label->setTextFormat(Qt::PlainText);
+        label->setText((c.style & SS_NOPREFIX) != 0 ? text : qtui::WithoutPrefix(text));
+        const uint32_t type = c.style & SS_TYPEMASK;
+        const Qt::Alignment align = type == SS_CENTER  ? Qt::AlignHCenter
+                                    : type == SS_RIGHT ? Qt::AlignRight
+                                                       : Qt::AlignLeft;
+        label->setAlignment(align | Qt::AlignTop);
+        label->setWordWrap(type != SS_LEFTNOWORDWRAP);
+        control.label = label;
+        w = label;
+        break;
+    }
+    case Kind::Icon: {
+        // An icon control takes the size of the platform's icons.
+        auto* label = new QLabel(widget_.get());
+        label->setPixmap(system_.Icon(std::atoi(c.text.c_str())).pixmap(32, 32));
+        rect.setSize(QSize(32, 32));
+        control.label = label;
+        w = label;
+        break;
+    }
+    case Kind::Button: {
+        auto* button = new QPushButton(text, widget_.get());
+        button->setAutoDefault(false);
+        button->setDefault((c.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+        QObject::connect(button, &QPushButton::clicked, widget_.get(), [this, id] { UserCommand(id); });
+        control.button = button;
+        w = button;
+        focusable = true;
+        break;
+    }
+    case Kind::GroupBox: {
+        auto* group = new qtui::GroupFrame(text, widget_.get());
+        control.group = group;
+        w = group;
+        break;
+    }
+    case Kind::Edit: {
+        const uint32_t align = c.style & (ES_CENTER | ES_RIGHT);
+        const Qt::Alignment horizontal = align == ES_CENTER  ? Qt::AlignHCenter
+                                         : align == ES_RIGHT ? Qt::AlignRight
+                                                             : Qt::AlignLeft;
+        if ((c.style & ES_MULTILINE) != 0 && (c.style & ES_READONLY) != 0 && align != 0) {
+            // The status box: centred lines, repainted at every write.
+            auto* box = new qtui::AlignedTextBox(horizontal, widget_.get());
+            control.aligned = box;
+            w = box;
+        } else if ((c.style & ES_MULTILINE) != 0) {
+            auto* edit = new QPlainTextEdit(widget_.get());
+            edit->setReadOnly((c.style & ES_READONLY) != 0);
+            if ((c.style & ES_READONLY) != 0)
+                edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            edit->setLineWrapMode((c.style & ES_AUTOHSCROLL) != 0 ? QPlainTextEdit::NoWrap
+                                                                  : QPlainTextEdit::WidgetWidth);
+            edit->setHorizontalScrollBarPolicy((c.style & WS_HSCROLL) != 0 ? Qt::ScrollBarAsNeeded
+                                                                           : Qt::ScrollBarAlwaysOff);
+            edit->setVerticalScrollBarPolicy((c.style & WS_VSCROLL) != 0 ? Qt::ScrollBarAsNeeded
+                                                                         : Qt::ScrollBarAlwaysOff);
+            if ((c.style & WS_BORDER) == 0)
+                edit->setFrameStyle(QFrame::NoFrame);
+            QObject::connect(edit, &QPlainTextEdit::textChanged, widget_.get(), [this, id, edit] {
+                if (!edit->signalsBlocked())
+                    UserEditedText(id, FromQt(edit->toPlainText()));
+            });
+            control.text = edit;
+            w = edit;
+        } else {
+            auto* edit = new QLineEdit(widget_.get());
+            edit->setAlignment(horizontal | Qt::AlignVCenter);
+            edit->setReadOnly((c.style & ES_READONLY) != 0);
+            edit->setFrame((c.style & WS_BORDER) != 0);
+            QObject::connect(edit, &QLineEdit::textEdited, widget_.get(),
+                             [this, id](const QString& typed) { UserEditedText(id, FromQt(typed)); });
+            control.line = edit;
+            w = edit;
+        }
+        focusable = true;
+        break;
+    }
+    case Kind::ComboBox: {
+        auto* combo = new QComboBox(widget_.get());
+        combo->setEditable((c.style & CBS_DROPDOWNLIST) != CBS_DROPDOWNLIST);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        if (combo->isEditable())
+            combo->setCompleter(nullptr); // the platform's combo box does not complete as one types
+        // In a template a combo box's height is that of its dropped list.
+        const int listHeight = rect.height();
+        rect.setHeight(std::min(combo->sizeHint().height(), listHeight));
+        const int itemHeight = std::max(1, QFontMetrics(font).height());
+        combo->setMaxVisibleItems(std::max(1, (listHeight - rect.height()) / itemHeight));
+        QObject::connect(combo, &QComboBox::editTextChanged, widget_.get(),
+                         [this, id](const QString& typed) { UserEditedText(id, FromQt(typed)); });
+        QObject::connect(combo, &QComboBox::activated, widget_.get(),
+                         [this, id](int index) { UserSelected(id, index); });
+        control.combo = combo;
+        w = combo;
+        focusable = true;
+        break;
+    }
+    case Kind::Slider: {
+        const Qt::Orientation orientation = (c.style & TBS_VERT) != 0 ? Qt::Vertical : Qt::Horizontal;
+        auto* slider = new qtui::TrackBar(orientation, widget_.get(), [this, id](int code, int position) {
+            UserScrolled(id, code, position);
+        });
+        slider->setTickPosition((c.style & TBS_NOTICKS) != 0 ? QSlider::NoTicks : QSlider::TicksBelow);
+        slider->setRange(0, 100);
+        slider->setPageStep(20);
+        slider->setTickInterval((c.style & TBS_AUTOTICKS) != 0 ? 1 : 100);
+        control.slider = slider;
+        w = slider;
+        focusable = true;
+        break;
+    }
+    case Kind::Other:
+        w = new QWidget(widget_.get());
+        break;
+    }
+    return w;
 }
 
 void QtDialogWindow::SetItemText(int id, const std::string& text)
@@ -295,9 +318,10 @@ void QtDialogWindow::SetItemText(int id, const std::string& text)
     } else if (view->group) {
         view->group->SetTitle(shown);
     } else if (view->label && view->layout.kind == rc::Kind::Static) {
-        view->label->setText((view->layout.style & rc::SS_NOPREFIX) != 0 ? shown : qtui::WithoutPrefix(shown));
+        view->label->setText((view->layout.style & rc::SS_NOPREFIX) != 0 ? shown
+                                                                         : qtui::WithoutPrefix(shown));
     }
-    dirty_.insert(id);
+    view->changed = true;
 }
 
 void QtDialogWindow::EnableItem(int id, bool enable)
@@ -305,19 +329,21 @@ void QtDialogWindow::EnableItem(int id, bool enable)
     MemoryDialogWindow::EnableItem(id, enable);
     if (ControlView* view = View(id)) {
         view->widget->setEnabled(enable);
-        dirty_.insert(id);
+        view->changed = true;
     }
 }
 
 void QtDialogWindow::RedrawNow()
 {
     MemoryDialogWindow::RedrawNow();
-    // Only what changed is painted, at once: a status write costs one small repaint.
-    for (int id : dirty_) {
-        if (ControlView* view = View(id); view != nullptr && view->widget->isVisible())
+    // Painted now: only the controls whose content changed since they were
+    // last painted, so a status write costs one small repaint.
+    if (!widget_->isVisible())
+        return;
+    for (const auto& [id, view] : views_) {
+        if (view->changed)
             view->widget->repaint();
     }
-    dirty_.clear();
 }
 
 void QtDialogWindow::Invalidate() { widget_->update(); }
@@ -342,6 +368,7 @@ void QtDialogWindow::ComboAddString(int id, const std::string& text)
             view->combo->insertItem(int(position), ToQt(text));
         }
         ShowComboState(view->combo, controls[id]);
+        view->changed = true;
     }
 }
 
@@ -350,7 +377,7 @@ void QtDialogWindow::ComboSetCurSel(int id, int index)
     MemoryDialogWindow::ComboSetCurSel(id, index);
     if (ControlView* view = View(id); view != nullptr && view->combo) {
         ShowComboState(view->combo, controls[id]);
-        dirty_.insert(id);
+        view->changed = true;
     }
 }
 
@@ -518,13 +545,13 @@ void QtDialogWindow::ShowSystemMenu(const QPoint& globalPosition)
 
 int QtDialogWindow::EnterCommand() const
 {
-    QWidget* focus = QApplication::focusWidget();
+    QWidget* focus = widget_->focusWidget();
     for (const auto& [id, view] : views_) {
-        if (view->button != nullptr && view->button == focus && id >= 0)
+        if (view->button != nullptr && view->button == focus)
             return id;
     }
     for (const auto& [id, view] : views_) {
-        if (view->button != nullptr && (view->layout.style & rc::BS_TYPEMASK) == rc::BS_DEFPUSHBUTTON && id >= 0)
+        if (view->button != nullptr && (view->layout.style & rc::BS_TYPEMASK) == rc::BS_DEFPUSHBUTTON)
             return id;
     }
     return IDOK;
@@ -601,7 +628,8 @@ QFont QtWindowSystem::DialogFont(const std::string& name, int points)
         return true;
     }();
     (void)registered;
-    const QString candidates[] = {ToQt(name), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")};
+    const QString candidates[] = {ToQt(name), QStringLiteral("Liberation Sans"),
+                                  QStringLiteral("DejaVu Sans")};
     QFont font = QApplication::font();
     for (const QString& family : candidates) {
         if (!family.isEmpty() && QFontDatabase::hasFamily(family)) {
@@ -616,7 +644,8 @@ QFont QtWindowSystem::DialogFont(const std::string& name, int points)
 void QtWindowSystem::BaseUnits(const QFont& font, int& baseWidth, int& baseHeight)
 {
     const QFontMetrics metrics(font);
-    const int advance = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int advance =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     baseWidth = (advance / 26 + 1) / 2;
     baseHeight = metrics.height();
 }
@@ -731,8 +760,8 @@ void QtWindowSystem::PumpMessages()
     }
 }
 
-bool QtWindowSystem::FileOpenDialog(WindowHandle owner, const std::string& filter, const std::string& initialFolder,
-                                    std::string& path)
+bool QtWindowSystem::FileOpenDialog(WindowHandle owner, const std::string& filter,
+                                    const std::string& initialFolder, std::string& path)
 {
     QWidget* parent = WidgetOf(owner);
     if (parent == nullptr && !open_.empty())

@@ -22,6 +22,7 @@
 class QApplication;
 class QEventLoop;
 class QMenu;
+class QRect;
 class QWidget;
 
 namespace marlet {
@@ -30,6 +31,7 @@ class QtWindowSystem;
 
 namespace qtui {
 class DialogWidget;
+class PaintWatcher;
 struct ControlView;
 } // namespace qtui
 
@@ -91,6 +93,8 @@ public:
 
 private:
     void Build(QWidget* owner);
+    // The widget of one control; rect may be adjusted to the control's kind.
+    QWidget* CreateControl(qtui::ControlView& control, const QFont& font, QRect& rect, bool& focusable);
     qtui::ControlView* View(int id);
     const qtui::ControlView* View(int id) const;
 
@@ -98,8 +102,10 @@ private:
     CDialog& dialog_;
     const rc::Dialog& layout_;
     std::unique_ptr<qtui::DialogWidget> widget_;
-    std::map<int, std::unique_ptr<qtui::ControlView>> views_;
-    std::set<int> dirty_;              // controls changed since the last immediate repaint
+    std::map<int, std::unique_ptr<qtui::ControlView>> views_; // by id
+    std::vector<std::unique_ptr<qtui::ControlView>> unnamed_; // static texts and frames without an id
+    std::map<QObject*, qtui::ControlView*> byWidget_;
+    std::unique_ptr<qtui::PaintWatcher> paintWatcher_;
     std::set<int> checkableCommands_; // system-menu commands that carry a check mark
     int depth_ = 0;                   // handlers running
     QEventLoop* loop_ = nullptr;

@@ -433,8 +433,9 @@ private:
 
     bool Fail(const std::string& what)
     {
-        error = "line " + std::to_string(AtEnd() ? (tokens_.empty() ? 0 : tokens_.back().line) : Peek().line) +
-                ": " + what;
+        error = "line " +
+                std::to_string(AtEnd() ? (tokens_.empty() ? 0 : tokens_.back().line) : Peek().line) + ": " +
+                what;
         return false;
     }
     bool Expect(const char* punct) { return Accept(punct) || Fail(std::string("expected ") + punct); }
@@ -557,6 +558,14 @@ private:
         return true;
     }
 
+    // Memory options that some scripts, and compilers' listings, still write.
+    void SkipMemoryOptions()
+    {
+        while (IsWord("DISCARDABLE") || IsWord("MOVEABLE") || IsWord("FIXED") || IsWord("PRELOAD") ||
+               IsWord("LOADONCALL") || IsWord("PURE") || IsWord("IMPURE"))
+            Next();
+    }
+
     bool SkipBlock()
     {
         while (!AtEnd() && !IsBegin())
@@ -615,9 +624,10 @@ private:
         } else if (nameToken.type != Token::String) {
             return Fail("expected a resource");
         }
-        if (Peek().type != Token::Name)
+        if (Peek().type != Token::Name && Peek().type != Token::Number)
             return Fail("expected a resource type");
-        const std::string type = Upper(Next().text);
+        const std::string type = Upper(Next().text); // a number for types given by number
+        SkipMemoryOptions();
         if (type == "DIALOG" || type == "DIALOGEX") {
             Dialog dialog;
             dialog.id = id.value_or(0);
@@ -627,10 +637,7 @@ private:
                 out.dialogs[*id] = std::move(dialog);
             return true;
         }
-        // Memory options some scripts still write.
-        while (IsWord("DISCARDABLE") || IsWord("MOVEABLE") || IsWord("FIXED") || IsWord("PRELOAD") ||
-               IsWord("LOADONCALL") || IsWord("PURE") || IsWord("IMPURE"))
-            Next();
+        SkipMemoryOptions();
         if (Peek().type == Token::String) {
             const std::string file = Next().text;
             if (type == "ICON" && id)
@@ -735,7 +742,8 @@ private:
             return Fail("expected a control");
         const std::string keyword = Upper(Next().text);
         const uint32_t base = WS_CHILD | WS_VISIBLE;
-        // Styles a statement always gives, and those it gives only when none are written.
+        // Styles a statement always gives, and those it gives only when none are
+        // written (as the resource compiler of the Windows build does).
         struct Statement {
             const char* keyword;
             const char* className;
@@ -744,9 +752,9 @@ private:
             uint32_t unlessStyled;
         };
         static const Statement statements[] = {
-            {"LTEXT", "STATIC", true, WS_GROUP, 0},
-            {"RTEXT", "STATIC", true, SS_RIGHT | WS_GROUP, 0},
-            {"CTEXT", "STATIC", true, SS_CENTER | WS_GROUP, 0},
+            {"LTEXT", "STATIC", true, 0, WS_GROUP},
+            {"RTEXT", "STATIC", true, SS_RIGHT, WS_GROUP},
+            {"CTEXT", "STATIC", true, SS_CENTER, WS_GROUP},
             {"ICON", "STATIC", true, SS_ICON, 0},
             {"PUSHBUTTON", "BUTTON", true, WS_TABSTOP, 0},
             {"DEFPUSHBUTTON", "BUTTON", true, BS_DEFPUSHBUTTON | WS_TABSTOP, 0},
@@ -756,7 +764,7 @@ private:
             {"RADIOBUTTON", "BUTTON", true, 0x4u, 0},
             {"AUTORADIOBUTTON", "BUTTON", true, 0x9u, 0},
             {"EDITTEXT", "EDIT", false, WS_BORDER | WS_TABSTOP, 0},
-            {"COMBOBOX", "COMBOBOX", false, WS_TABSTOP, CBS_SIMPLE},
+            {"COMBOBOX", "COMBOBOX", false, 0, CBS_SIMPLE | WS_TABSTOP},
             {"LISTBOX", "LISTBOX", false, WS_BORDER, 0x1u},
             {"SCROLLBAR", "SCROLLBAR", false, 0, 0},
         };
@@ -764,10 +772,19 @@ private:
             control.style = base;
             if (!Text(control.text) || !Expect(",") || !Int(control.id) || !Expect(","))
                 return false;
-            if (Peek().type == Token::String || Peek().type == Token::Name)
+            if (Peek().type == Token::String || Peek().type == Token::Name) {
                 control.className = Next().text;
-            else
+            } else if (Peek().type == Token::Number) {
+                // A predefined class by its number.
+                static const char* const classes[] = {"BUTTON",  "EDIT",      "STATIC",
+                                                      "LISTBOX", "SCROLLBAR", "COMBOBOX"};
+                const uint32_t atom = Next().value;
+                if (atom < 0x80 || atom > 0x85)
+                    return Fail("unknown window class " + std::to_string(atom));
+                control.className = classes[atom - 0x80];
+            } else {
                 return Fail("expected a window class");
+            }
             if (!Expect(",") || !Style(control.style) || !Expect(",") || !Int(control.x) || !Expect(",") ||
                 !Int(control.y) || !Expect(",") || !Int(control.cx) || !Expect(",") || !Int(control.cy))
                 return false;

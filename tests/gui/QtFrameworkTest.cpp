@@ -138,12 +138,14 @@ TEST(QtWindow, SliderMouseReportsTrackPositionAndPages)
         option.sliderPosition = slider->sliderPosition();
         option.sliderValue = slider->value();
         option.tickPosition = slider->tickPosition();
-        const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+        const QRect handle =
+            slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
 
         // Dragging the thumb to the right end.
         QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, handle.center());
         QTest::mouseMove(slider, QPoint(slider->width() - 1, handle.center().y()));
-        QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() - 1, handle.center().y()));
+        QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier,
+                            QPoint(slider->width() - 1, handle.center().y()));
         ASSERT_GE(f.dialog.scrolls.size(), 3u);
         for (size_t i = 0; i + 2 < f.dialog.scrolls.size(); ++i)
             EXPECT_EQ(f.dialog.scrolls[i].first, SB_THUMBTRACK);
@@ -183,6 +185,7 @@ TEST(QtWindow, EndWaitsForTheRunningHandler)
                 if (pumps == 3) {
                     QtDialogWindow& win = *f.windows.ActiveWindow();
                     QWidget* edit = win.ControlWidget(kEdit);
+                    edit->setFocus();
                     if (c.action == Action::Escape)
                         QTest::keyClick(edit, Qt::Key_Escape);
                     else if (c.action == Action::Enter)

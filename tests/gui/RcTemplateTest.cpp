@@ -1,11 +1,12 @@
 // The resource script: the real templates read as the window is built from
 // them, and the reader's handling of the script's syntax.
-#include "framework/Window.h"
 #include "framework/qt/RcTemplate.h"
+#include "framework/Window.h"
 #include "ui/Resource.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -14,19 +15,25 @@ namespace {
 
 using namespace rc;
 
-std::string ReadSource(const std::string& path)
+std::string ReadText(const std::string& path)
 {
-    std::ifstream in(std::string(MARLET_SOURCE_DIR) + "/" + path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string ReadSource(const std::string& path)
+{
+    return ReadText(std::string(MARLET_SOURCE_DIR) + "/" + path);
 }
 
 Resources ProgramResources()
 {
     Resources resources;
     std::string error;
-    EXPECT_TRUE(Parse(ReadSource("ui/Download.rc"), {{"Resource.h", ReadSource("ui/Resource.h")}}, resources, error))
+    EXPECT_TRUE(
+        Parse(ReadSource("ui/Download.rc"), {{"Resource.h", ReadSource("ui/Resource.h")}}, resources, error))
         << error;
     return resources;
 }
@@ -155,6 +162,47 @@ TEST(ResourceScript, AboutBoxStringAndIcon)
     EXPECT_EQ(resources.iconFiles.at(IDR_MAINFRAME), "marlet.ico");
 }
 
+// The Windows build's resource compiler, where installed, reads the script
+// as the window does: its listing of the compiled templates gives the same
+// controls, rectangles and styles.
+TEST(ResourceScript, SameTemplatesAsTheResourceCompiler)
+{
+    const std::string compiler = "x86_64-w64-mingw32-windres";
+    if (std::system(("command -v " + compiler + " >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << compiler << " is not installed";
+    const std::string listing = ::testing::TempDir() + "/download-listing.rc";
+    const std::string command =
+        "cd '" MARLET_SOURCE_DIR "/ui' && " + compiler + " -I. Download.rc -O rc -o '" + listing + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    Resources compiled;
+    std::string error;
+    ASSERT_TRUE(Parse(ReadText(listing), {}, compiled, error)) << error;
+    const Resources read = ProgramResources();
+    for (int id : {IDD_ABOUTBOX, IDD_DOWNLOAD_DIALOG}) {
+        const Dialog& a = read.dialogs.at(id);
+        const Dialog& b = compiled.dialogs.at(id);
+        EXPECT_EQ(a.style, b.style) << id;
+        EXPECT_EQ(a.exStyle, b.exStyle) << id;
+        EXPECT_EQ(a.caption, b.caption);
+        ASSERT_EQ(a.controls.size(), b.controls.size()) << id;
+        for (size_t i = 0; i < a.controls.size(); ++i) {
+            const Control& x = a.controls[i];
+            const Control& y = b.controls[i];
+            EXPECT_EQ((std::vector<int>{x.id, x.x, x.y}), (std::vector<int>{y.id, y.x, y.y}))
+                << id << " control " << i;
+            if (x.kind != Kind::Icon) { // an icon takes the icon's size
+                EXPECT_EQ((std::vector<int>{x.cx, x.cy}), (std::vector<int>{y.cx, y.cy}))
+                    << id << " control " << i;
+            }
+            EXPECT_EQ(x.kind, y.kind) << id << " control " << i;
+            EXPECT_EQ(x.text, y.text) << id << " control " << i;
+            EXPECT_EQ(x.style, y.style) << std::hex << id << " control " << i;
+            EXPECT_EQ(x.exStyle, y.exStyle) << id << " control " << i;
+        }
+    }
+    EXPECT_EQ(compiled.strings, read.strings);
+}
+
 TEST(ResourceScript, Syntax)
 {
     const std::string header = "#define IDD_TEST 7\n#define IDC_A (IDC_BASE + 2)\n#define IDC_BASE 1000\n";
@@ -222,10 +270,13 @@ TEST(ResourceScript, ErrorsNameTheLine)
         const char* message;
     };
     const Case cases[] = {
-        {"1 DIALOGEX 0, 0, 10, 10\nBEGIN\n  LTEXT \"a\", IDC_UNKNOWN, 1, 2, 3, 4\nEND\n", "line 3: unknown name IDC_UNKNOWN"},
-        {"1 DIALOGEX 0, 0, 10, 10\nBEGIN\n  FANCYBOX \"a\", 1, 1, 2, 3, 4\nEND\n", "line 3: unknown control FANCYBOX"},
+        {"1 DIALOGEX 0, 0, 10, 10\nBEGIN\n  LTEXT \"a\", IDC_UNKNOWN, 1, 2, 3, 4\nEND\n",
+         "line 3: unknown name IDC_UNKNOWN"},
+        {"1 DIALOGEX 0, 0, 10, 10\nBEGIN\n  FANCYBOX \"a\", 1, 1, 2, 3, 4\nEND\n",
+         "line 3: unknown control FANCYBOX"},
         {"1 DIALOGEX 0, 0, 10\nBEGIN\nEND\n", "line 2: expected ,"},
-        {"1 DIALOGEX 0, 0, 10, 10\nBEGIN\n  LTEXT \"unclosed, 1, 1, 2, 3, 4\nEND\n", "script:3: cannot read this line"},
+        {"1 DIALOGEX 0, 0, 10, 10\nBEGIN\n  LTEXT \"unclosed, 1, 1, 2, 3, 4\nEND\n",
+         "script:3: cannot read this line"},
         {"#include \"missing.h\"\n", "script:1: included file not available: missing.h"},
         {"#ifdef X\n1 ICON \"a.ico\"\n", "#if without #endif"},
     };
