@@ -1,37 +1,15 @@
 #include "platform/fake/FakeRegistry.h"
 
+#include "platform/RegistryNames.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace marlet {
 
 namespace {
 
-bool SameName(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::vector<std::string> SplitPath(const std::string& path)
-{
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!part.empty())
-                parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    if (!part.empty())
-        parts.push_back(part);
-    return parts;
-}
+bool SameName(const std::string& a, const std::string& b) { return SameRegistryName(a, b); }
+std::vector<std::string> SplitPath(const std::string& path) { return SplitRegistryPath(path); }
 
 } // namespace
 
@@ -96,16 +74,11 @@ void FakeRegistry::CloseKey(RegKey key) { open_.erase(key); }
 
 bool FakeRegistry::QueryValue(RegKey key, const std::string& name, RegValue& value)
 {
-    Key* node = Resolve(key);
-    if (node == nullptr)
-        return false;
-    for (const auto& entry : node->values) {
-        if (SameName(entry.first, name)) {
-            value = entry.second;
-            return true;
-        }
-    }
-    return false;
+    const Key* node = Resolve(key);
+    const RegValue* found = node != nullptr ? FindValue(*node, name) : nullptr;
+    if (found != nullptr)
+        value = *found;
+    return found != nullptr;
 }
 
 bool FakeRegistry::SetValue(RegKey key, const std::string& name, uint32_t type, const std::string& data)
@@ -161,16 +134,20 @@ void FakeRegistry::SetString(const std::string& path, const std::string& name, c
 
 bool FakeRegistry::Get(const std::string& path, const std::string& name, RegValue& value)
 {
-    Key* node = Find(path);
-    if (node == nullptr)
-        return false;
-    for (const auto& entry : node->values) {
-        if (SameName(entry.first, name)) {
-            value = entry.second;
-            return true;
-        }
+    const Key* node = Find(path);
+    const RegValue* found = node != nullptr ? FindValue(*node, name) : nullptr;
+    if (found != nullptr)
+        value = *found;
+    return found != nullptr;
+}
+
+const RegValue* FakeRegistry::FindValue(const Key& node, const std::string& name)
+{
+    for (const auto& entry : node.values) {
+        if (SameName(entry.first, name))
+            return &entry.second;
     }
-    return false;
+    return nullptr;
 }
 
 } // namespace marlet

@@ -45,6 +45,7 @@ public:
 
 private:
     Key* Resolve(RegKey key);
+    static const RegValue* FindValue(const Key& node, const std::string& name);
     Key* Walk(Key* from, const std::string& path, bool create);
     RegKey Issue(Key* key, bool writable);
 

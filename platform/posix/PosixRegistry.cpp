@@ -1,5 +1,7 @@
 #include "platform/posix/PosixRegistry.h"
 
+#include "platform/RegistryNames.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -23,38 +25,14 @@ using Section = PosixRegistry::Section;
 constexpr const char* Hive = "HKEY_LOCAL_MACHINE";
 constexpr size_t MaxLineWidth = 80;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return SameRegistryName(a, b); }
 
 bool StartsWithName(std::string_view text, std::string_view prefix)
 {
     return text.size() >= prefix.size() && SameName(text.substr(0, prefix.size()), prefix);
 }
 
-std::vector<std::string> SplitPath(std::string_view path)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (end > start)
-            parts.emplace_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
+std::vector<std::string> SplitPath(std::string_view path) { return SplitRegistryPath(path); }
 
 bool SamePath(const std::vector<std::string>& a, const std::vector<std::string>& b)
 {

@@ -1,7 +1,8 @@
 #include "platform/posix/SystemKeys.h"
 
+#include "platform/RegistryNames.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace marlet {
 
@@ -11,31 +12,8 @@ constexpr uint16_t FamilyVendor = 0x0613;
 constexpr uint16_t FamilyProduct = 0x2000;
 const char* const ControlSet = "SYSTEM\\CurrentControlSet\\";
 
-bool SameName(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::vector<std::string> SplitPath(const std::string& path)
-{
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!part.empty())
-                parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    if (!part.empty())
-        parts.push_back(part);
-    return parts;
-}
+bool SameName(const std::string& a, const std::string& b) { return SameRegistryName(a, b); }
+std::vector<std::string> SplitPath(const std::string& path) { return SplitRegistryPath(path); }
 
 enum Branch { SerialBranch = 1, PrinterBranch = 2, NetworkBranch = 4, AllBranches = 7 };
 
