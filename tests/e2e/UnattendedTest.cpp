@@ -233,6 +233,18 @@ TEST(Unattended, PortSetupAndHandshakeOnASerialPort)
     EXPECT_FALSE(pty.Settings().c_cflag & CRTSCTS);
 }
 
+TEST(Unattended, WithoutAWindowThePortListIsShown)
+{
+    TempDir home;
+    OwnPty pty(home, "\"TCP\"=hex:20,31,39,32,2e,30,2e,32,2e,31,30,3a,39,31,30,30,00\n");
+    const ProgramResult run = RunDownloader(home.Path(), {});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.errors.find("Offered in the selector: 192.0.2.10:9100, COM5:"), std::string::npos)
+        << run.errors;
+    // The stored port is the selector's first entry.
+    EXPECT_EQ(Stored(home, "PortName")->data, "192.0.2.10:9100");
+}
+
 TEST(Unattended, HandshakeOnANetworkPortIsRefused)
 {
     TcpSimulator sim({"--mode", "firmware"});
