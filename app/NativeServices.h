@@ -3,6 +3,8 @@
 // the user's configuration folder) elsewhere.
 #pragma once
 
+#include "framework/choose/Choose.h"
+
 #if defined(_WIN32)
 #include "platform/win32/Win32Platform.h"
 #else
@@ -12,11 +14,22 @@
 namespace marlet {
 
 #if defined(_WIN32)
-class NativeServices : public Win32Platform {};
+class NativeServices : public Win32Platform {
+public:
+    // The comm device shows the platform's own port configuration dialog.
+    void UseWindows(WindowSystem&) {}
+};
 #else
 class NativeServices : public PosixPlatform {
 public:
     NativeServices() : PosixPlatform(DefaultStorePath()) {}
+    // The window layer's port configuration dialog, where it has one; the
+    // terminal is asked otherwise.
+    void UseWindows(WindowSystem& windows)
+    {
+        if (CommConfigDialogFunction dialog = CommConfigDialogOf(windows))
+            comm.SetConfigDialogHook(std::move(dialog));
+    }
 };
 #endif
 

@@ -19,6 +19,7 @@ int main(int argc, char** argv)
     static NativeServices services;
     static std::unique_ptr<WindowSystem> windows = CreateWindowSystem(argc, argv, IDC_STATUS);
     SetWindowSystem(windows.get());
+    services.UseWindows(*windows);
 
     static CDownloadDlg dialog(services.platform);
     static CDownloadApp app(dialog);

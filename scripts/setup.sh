@@ -10,6 +10,7 @@ packages=(
   clang-format
   xvfb xauth fonts-wine fonts-liberation fonts-dejavu-core
   xdotool x11-utils
+  g++-mingw-w64-x86-64-posix wine wine64 python3
 )
 
 missing=()

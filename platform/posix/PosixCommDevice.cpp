@@ -135,8 +135,18 @@ bool AskCommConfig(std::istream& in, std::ostream& out, const std::string& devic
             out << "Not a valid answer: " << line << "\n";
         }
     };
+    // One member per question: a string without "stop=" would also reset the
+    // stop bits, so the record keeps its own until that question.
     auto viaSetup = [&](const std::string& key) {
-        return [&dcb, key](const std::string& answer) { return ParseSetupString(key + "=" + answer, dcb); };
+        return [&dcb, key](const std::string& answer) {
+            Dcb probe = dcb;
+            if (!ParseSetupString(key + "=" + answer, probe))
+                return false;
+            if (key != "stop")
+                probe.StopBits = dcb.StopBits;
+            dcb = probe;
+            return true;
+        };
     };
 
     const bool answered =
@@ -145,6 +155,7 @@ bool AskCommConfig(std::istream& in, std::ostream& out, const std::string& devic
                 Dcb probe = dcb;
                 if (!ParseSetupString("baud=" + answer, probe) || SpeedFor(probe.BaudRate) == B0)
                     return false;
+                probe.StopBits = dcb.StopBits;
                 dcb = probe;
                 return true;
             }) &&

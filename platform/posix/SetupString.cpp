@@ -99,8 +99,9 @@ bool ParseParity(const std::string& text, Dcb& dcb)
         parity = SpaceParity;
     else
         return false;
+    // As the platform's parser does, only the parity itself is set: whether
+    // parity is checked (fParity) is left as it was.
     dcb.Parity = parity;
-    dcb.fParity = parity != NoParity ? 1 : 0;
     return true;
 }
 
@@ -197,6 +198,8 @@ bool ParseKeyForm(const std::string& text, Dcb& dcb)
 {
     size_t pos = 0;
     bool any = false;
+    bool baudNamed = false;
+    bool stopNamed = false;
     while (pos < text.size()) {
         if (IsBlank(text[pos])) {
             ++pos;
@@ -209,11 +212,18 @@ bool ParseKeyForm(const std::string& text, Dcb& dcb)
         const size_t eq = token.find('=');
         if (eq == std::string::npos || eq == 0)
             return false;
-        if (!ApplyKey(Lower(token.substr(0, eq)), token.substr(eq + 1), dcb))
+        const std::string key = Lower(token.substr(0, eq));
+        if (!ApplyKey(key, token.substr(eq + 1), dcb))
             return false;
+        baudNamed = baudNamed || key == "baud";
+        stopNamed = stopNamed || key == "stop";
         any = true;
         pos = end;
     }
+    // The platform's parser always supplies the stop bits: without "stop=",
+    // two at 110 baud (the MODE command's rule), one otherwise.
+    if (any && !stopNamed)
+        dcb.StopBits = baudNamed && dcb.BaudRate == 110 ? TwoStopBits : OneStopBit;
     return any;
 }
 

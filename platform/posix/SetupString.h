@@ -15,7 +15,9 @@ namespace marlet {
 //   short: "9600,n,8,1" with an optional fifth field "x" (XON/XOFF) or
 //          "p" (hardware handshake); empty fields keep their member.
 // Only the members the string names change (the short form also sets the
-// flow-control members). A malformed string fails and leaves dcb unchanged.
+// flow-control members; the key form without "stop=" sets the default stop
+// bits, as the platform's parser does). A malformed string fails and leaves
+// dcb unchanged.
 bool ParseSetupString(const std::string& setup, Dcb& dcb);
 
 } // namespace marlet

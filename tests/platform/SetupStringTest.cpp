@@ -42,7 +42,6 @@ const Accepted kAccepted[] = {
      [](Dcb& d) {
          d.BaudRate = 19200;
          d.Parity = NoParity;
-         d.fParity = 0;
          d.ByteSize = 8;
          d.StopBits = TwoStopBits;
      }},
@@ -59,15 +58,16 @@ const Accepted kAccepted[] = {
          d.Parity = OddParity;
          d.StopBits = One5StopBits;
      }},
-    {"baud=110 parity=s data=5", [](Dcb& d) { d.BaudRate = 110, d.Parity = SpaceParity, d.ByteSize = 5; }},
-    {"baud=96", [](Dcb& d) { d.BaudRate = 9600; }},       // MODE's abbreviation
-    {"baud=19", [](Dcb& d) { d.BaudRate = 19200; }},      // MODE's abbreviation
-    {"baud=250000", [](Dcb& d) { d.BaudRate = 250000; }}, // other rates as numbers
+    // Without "stop=" the stop bits take their default: two at 110 baud, else one.
+    {"baud=110 parity=s data=5",
+     [](Dcb& d) { d.BaudRate = 110, d.Parity = SpaceParity, d.ByteSize = 5, d.StopBits = TwoStopBits; }},
+    {"baud=96", [](Dcb& d) { d.BaudRate = 9600, d.StopBits = OneStopBit; }},       // MODE's abbreviation
+    {"baud=19", [](Dcb& d) { d.BaudRate = 19200, d.StopBits = OneStopBit; }},      // MODE's abbreviation
+    {"baud=250000", [](Dcb& d) { d.BaudRate = 250000, d.StopBits = OneStopBit; }}, // other rates as numbers
     {"COM5: baud=9600 parity=N data=8 stop=1",
      [](Dcb& d) {
          d.BaudRate = 9600;
          d.Parity = NoParity;
-         d.fParity = 0;
          d.ByteSize = 8;
          d.StopBits = OneStopBit;
      }},
@@ -77,14 +77,14 @@ const Accepted kAccepted[] = {
          d.fOutxCtsFlow = d.fOutxDsrFlow = d.fDsrSensitivity = 0;
          d.fDtrControl = 0;
          d.fRtsControl = 0;
+         d.StopBits = OneStopBit;
      }},
-    {"dtr=hs rts=hs", [](Dcb& d) { d.fDtrControl = 2, d.fRtsControl = 2; }},
-    {"dtr=on rts=tg", [](Dcb& d) { d.fDtrControl = 1, d.fRtsControl = 3; }},
+    {"dtr=hs rts=hs", [](Dcb& d) { d.fDtrControl = 2, d.fRtsControl = 2, d.StopBits = OneStopBit; }},
+    {"dtr=on rts=tg", [](Dcb& d) { d.fDtrControl = 1, d.fRtsControl = 3, d.StopBits = OneStopBit; }},
     {"9600,n,8,1",
      [](Dcb& d) {
          d.BaudRate = 9600;
          d.Parity = NoParity;
-         d.fParity = 0;
          d.ByteSize = 8;
          d.StopBits = OneStopBit;
          d.fOutX = d.fInX = 0;
@@ -107,7 +107,6 @@ const Accepted kAccepted[] = {
      [](Dcb& d) {
          d.BaudRate = 115200;
          d.Parity = NoParity;
-         d.fParity = 0;
          d.ByteSize = 8;
          d.StopBits = OneStopBit;
          d.fOutX = d.fInX = 0;
