@@ -25,8 +25,10 @@ int ScriptedWindowSystem::RunModal(CDialog& dialog)
     CDialog* outer = modal;
     modal = &dialog;
     dialog.OnInitDialog();
-    if (!created.Ended() && script && outer == nullptr)
+    if (!created.Ended() && script && outer == nullptr) {
+        ++scriptRuns;
         script(dialog, created);
+    }
     if (!created.Ended())
         dialog.OnClose();
     modal = outer;

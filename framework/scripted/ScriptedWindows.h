@@ -44,6 +44,7 @@ public:
     // Runs as the user once OnInitDialog has returned; the dialog is closed
     // afterwards when the script did not end it.
     std::function<void(CDialog&, MemoryDialogWindow&)> script;
+    int scriptRuns = 0;
     // Runs at every message pump (a click during a transfer, for example).
     std::function<void()> onPump;
     int pumps = 0;

@@ -190,7 +190,7 @@ TEST(CommandLine, PortSetupStoresTheConfigurationGivenOnTheCommandLine)
     EXPECT_EQ(w.comm.OpenHandles(), 0);
 }
 
-TEST(CommandLine, VerifyWithoutAPrinterFailsAndTwoVerifiesEndWithTheSecond)
+TEST(CommandLine, VerifyWithoutAPrinterFailsAndItsBoxIsOwnedByTheWindow)
 {
     World w({"-verify:2.18", "-exit"});
     Program p(w);

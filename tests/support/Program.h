@@ -6,6 +6,8 @@
 #include "support/World.h"
 #include "ui/DownloadDlg.h"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <optional>
 
@@ -28,6 +30,10 @@ struct Program {
             app.Run();
         } catch (const ProcessExited& exited) {
             exitStatus = exited.status;
+        }
+        // A test that acts as the user must have had its turn.
+        if (world.windows.script) {
+            EXPECT_EQ(world.windows.scriptRuns, 1);
         }
         return *this;
     }
